@@ -1,0 +1,1 @@
+# unit tests are added here
