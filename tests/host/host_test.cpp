@@ -6,6 +6,7 @@
 // Usage: host_test [MODULE] — the module defaults to the one built beside this program.
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -13,6 +14,7 @@
 
 #include "tests/host/host_files.h"
 #include "tools/archive_writer.h"
+#include "tools/pack/packer.h"
 #include "tools/plugin_host.h"
 
 namespace {
@@ -452,6 +454,49 @@ void memberPastTheEnd(ArchiveFormat format)
     CHECK(got == expected);
 }
 
+// An archive the packer wrote from a folder, read the way hosts read it: every member by
+// its listed position, without GetFileInfo. The empty file sorts before a full one, and
+// no position may name both.
+void packedByThePacker(ArchiveFormat format)
+{
+    struct File {
+        std::string name;
+        Bytes data;
+    };
+    const File files[] = {{"a.txt", bytesOf("first\n")}, {"d/empty", {}}, {"d/full", pattern(9000, 4)}, {"z", pattern(3, 8)}};
+    std::string src = workDir + "/pack-src";
+    for (const File &f : files) {
+        std::filesystem::create_directories(std::filesystem::path(src + "/" + f.name).parent_path());
+        writeFile("pack-src/" + f.name, f.data);
+    }
+    std::string archive = workDir + "/packed-" + formatName(format);
+    if (!CHECK(packArchive(format, {src}, archive).empty()))
+        return;
+    std::ifstream in(archive, std::ios::binary);
+    Bytes file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    CHECK(isSupportedMemory(archive, file) == 1);
+    HLOCAL list = nullptr;
+    if (!CHECK(plugin.getArchiveInfo(archive.c_str(), 0, 0, &list) == 0 && list != nullptr))
+        return;
+    std::vector<fileInfo> entries = readEntryList(plugin, list);
+    freeBlock(plugin, list);
+    CHECK(entries.size() == 4);
+    for (const fileInfo &entry : entries) {
+        const File *source = nullptr;
+        for (const File &f : files)
+            if (f.name == entry.filename)
+                source = &f;
+        if (!CHECK(source != nullptr))
+            continue;
+        HLOCAL block = nullptr;
+        CHECK(plugin.getFile(archive.c_str(), static_cast<ArgOffset>(entry.position), reinterpret_cast<char *>(&block),
+                             0x100, nullptr, 0) == 0);
+        CHECK(takeBlock(block) == source->data);
+    }
+    std::error_code ec;
+    std::filesystem::remove_all(src, ec);
+}
+
 // Extracting before anything was looked up or matched hands over an empty block.
 void nothingRemembered()
 {
@@ -500,6 +545,7 @@ int main(int argc, char **argv)
         cases.push_back({f + ": two members at one position", [format] { sharedPosition(format); }});
         cases.push_back({f + ": IsSupported through a file handle", [format] { isSupportedThroughHandle(format); }});
         cases.push_back({f + ": member data past the end of the file", [format] { memberPastTheEnd(format); }});
+        cases.push_back({f + ": packed by the packer, read in real-host order", [format] { packedByThePacker(format); }});
     }
 
     int passed = 0, failed = 0;
