@@ -12,21 +12,26 @@ void ArchiveHandler::remember(const fileInfo &entry)
 {
     rememberedEntry = entry;
     remembers_ = true;
+    hint_.valid = false;
 }
 
 int32_t ArchiveHandler::listEntries(ByteStream *stream, HLOCAL *out)
 {
-    ForwardReader reader(*stream);
+    uint8_t readAhead[kWalkReadAhead];
+    ForwardReader reader(*stream, readAhead, sizeof readAhead);
     WalkState state;
     ListShape shape = beginWalk(reader, state);
     EntryList list;
-    if (!list.start(shape.firstCapacity))
+    if (!list.start(shape.firstCapacity, shape.growthStep))
         return 4;
     while (nextEntry(reader, state, list.slot())) {
-        if (!list.accept(shape.growthStep))
+        if (!list.accept())
             return 4;
     }
-    *out = list.finish();
+    HLOCAL handed = list.finish();
+    if (!handed)
+        return 4;
+    *out = handed;
     return 0;
 }
 
@@ -34,7 +39,8 @@ int32_t ArchiveHandler::listEntries(ByteStream *stream, HLOCAL *out)
 // record examined, as hosts of this interface have always seen it.
 int32_t ArchiveHandler::findEntry(const char *name, ByteStream *stream, fileInfo *info)
 {
-    ForwardReader reader(*stream);
+    uint8_t readAhead[kWalkReadAhead];
+    ForwardReader reader(*stream, readAhead, sizeof readAhead);
     WalkState state;
     beginWalk(reader, state);
     while (nextEntry(reader, state, *info)) {
@@ -46,20 +52,66 @@ int32_t ArchiveHandler::findEntry(const char *name, ByteStream *stream, fileInfo
     return 1;
 }
 
-int32_t ArchiveHandler::findEntryAt(uint32_t position, ByteStream *stream)
+// Walks on from where the reader stands; on a hit, remembers the entry and where its
+// record started (base: the file offset of the reader's first byte).
+bool ArchiveHandler::searchFrom(ForwardReader &reader, WalkState &state, uint32_t position, const char *archive,
+                                uint32_t base)
 {
-    ForwardReader reader(*stream);
-    WalkState state;
-    beginWalk(reader, state);
     fileInfo entry;
     std::memset(&entry, 0, sizeof entry);
-    while (nextEntry(reader, state, entry)) {
-        if (entry.position == position) {
-            remember(entry);
-            return 0;
+    for (;;) {
+        WalkState before = state;
+        uint32_t recordStart = base + reader.consumed();
+        if (!nextEntry(reader, state, entry))
+            return false;
+        if (entry.position != position)
+            continue;
+        remember(entry);
+        if (lstrlenA(archive) < static_cast<int>(sizeof hint_.archive)) {
+            lstrcpyA(hint_.archive, archive);
+            hint_.recordStart = recordStart;
+            hint_.state = before;
+            hint_.valid = true;
         }
+        return true;
     }
-    return 1;
+}
+
+// The hint holds when the same archive file still has the remembered record where it
+// was; the search then goes on after it.
+bool ArchiveHandler::resumeAtHint(uint32_t position, const char *archive, uint8_t *readAhead)
+{
+    if (!hint_.valid || !remembers_ || lstrcmpA(hint_.archive, archive) != 0)
+        return false;
+    ByteStream *stream = openFileStream(archive, hint_.recordStart);
+    if (!stream)
+        return false;
+    ForwardReader reader(*stream, readAhead, kWalkReadAhead);
+    WalkState state = hint_.state;
+    fileInfo again;
+    std::memset(&again, 0, sizeof again);
+    bool found = false;
+    if (nextEntry(reader, state, again) && again.position == rememberedEntry.position &&
+        again.filesize == rememberedEntry.filesize && lstrcmpA(again.filename, rememberedEntry.filename) == 0)
+        found = searchFrom(reader, state, position, archive, hint_.recordStart);
+    stream->destroy();
+    return found;
+}
+
+int32_t ArchiveHandler::findEntryAt(uint32_t position, const char *archive)
+{
+    uint8_t readAhead[kWalkReadAhead];
+    if (resumeAtHint(position, archive, readAhead))
+        return 0;
+    ByteStream *stream = openFileStream(archive, 0);
+    if (!stream)
+        return 1;
+    ForwardReader reader(*stream, readAhead, sizeof readAhead);
+    WalkState state;
+    beginWalk(reader, state);
+    bool found = searchFrom(reader, state, position, archive, 0);
+    stream->destroy();
+    return found ? 0 : 1;
 }
 
 int32_t ArchiveHandler::readEntry(ByteStream *stream, HLOCAL *out)

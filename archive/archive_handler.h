@@ -36,8 +36,11 @@ public:
     // block of exactly its filesize stored, 4 when the block can't be had.
     virtual int32_t readEntry(ByteStream *stream, HLOCAL *out);
 
-    // Finds the first member whose data lies at position and remembers it: 0, or 1.
-    int32_t findEntryAt(uint32_t position, ByteStream *stream);
+    // Finds a member whose data lies at position in the named archive file (the archive
+    // starting at the file's first byte) and remembers it: 0, or 1 when none does.
+    // Hosts extract members in list order, so the walk starts after the member found last
+    // when that is still there, and wraps around to the start once.
+    int32_t findEntryAt(uint32_t position, const char *archive);
     bool remembersEntryAt(uint32_t position) const { return remembers_ && rememberedEntry.position == position; }
 
     fileInfo rememberedEntry;
@@ -53,7 +56,19 @@ protected:
     virtual bool nextEntry(ForwardReader &reader, WalkState &state, fileInfo &target) = 0;
 
 private:
+    // Where the remembered entry's record starts in its archive file, and the walk's state
+    // just before it. A hint, not a cache: it is checked against what the file holds.
+    struct PositionHint {
+        bool valid = false;
+        uint32_t recordStart = 0;
+        WalkState state;
+        char archive[260] = {};
+    };
+
     void remember(const fileInfo &entry);
+    bool searchFrom(ForwardReader &reader, WalkState &state, uint32_t position, const char *archive, uint32_t base);
+    bool resumeAtHint(uint32_t position, const char *archive, uint8_t *readAhead);
 
     bool remembers_ = false;
+    PositionHint hint_;
 };

@@ -29,40 +29,65 @@ bool EntryList::lock()
     return records_ != nullptr;
 }
 
-bool EntryList::start(uint32_t capacity)
+void EntryList::clearFrom(uint32_t first)
+{
+    std::memset(&records_[first], 0, static_cast<size_t>(capacity_ - first) * sizeof(fileInfo));
+}
+
+// Unlocked across the reallocation so that the block may move.
+bool EntryList::resize(uint32_t records)
+{
+    size_t bytes;
+    if (!blockBytes(records, bytes))
+        return false;
+    LocalUnlock(block_);
+    records_ = nullptr;
+    HLOCAL resized = LocalReAlloc(block_, bytes, LMEM_MOVEABLE);
+    if (!resized)
+        return false;
+    block_ = resized;
+    capacity_ = records;
+    return lock();
+}
+
+bool EntryList::start(uint32_t capacity, uint32_t growthStep)
 {
     size_t bytes;
     if (capacity == 0 || !blockBytes(capacity, bytes))
         return false;
-    block_ = LocalAlloc(LMEM_MOVEABLE | LMEM_ZEROINIT, bytes);
+    block_ = LocalAlloc(LMEM_MOVEABLE, bytes);
     if (!block_)
         return false;
     capacity_ = capacity;
-    return lock();
+    growthStep_ = growthStep;
+    if (!lock())
+        return false;
+    std::memset(&records_[0], 0, sizeof(fileInfo));
+    return true;
 }
 
-bool EntryList::accept(uint32_t growthStep)
+// Within the call the block doubles, so a directory of 100,000 records is copied a few
+// times rather than a hundred; finish() trims it to what the host is promised.
+bool EntryList::accept()
 {
     ++count_;
-    if (count_ < capacity_)
-        return true;
-    size_t bytes;
-    if (growthStep == 0 || capacity_ > UINT32_MAX - growthStep || !blockBytes(capacity_ + growthStep, bytes))
-        return false;
-    // Unlocked across the reallocation so that the block may move.
-    LocalUnlock(block_);
-    records_ = nullptr;
-    HLOCAL grown = LocalReAlloc(block_, bytes, LMEM_MOVEABLE | LMEM_ZEROINIT);
-    if (!grown)
-        return false;
-    block_ = grown;
-    capacity_ += growthStep;
-    return lock();
+    if (count_ == capacity_) {
+        uint32_t doubled = capacity_ <= UINT32_MAX / 2 ? capacity_ * 2 : UINT32_MAX;
+        uint32_t wanted = capacity_ + growthStep_ > doubled ? capacity_ + growthStep_ : doubled;
+        if (growthStep_ == 0 || wanted <= capacity_ || !resize(wanted))
+            return false;
+    }
+    std::memset(&records_[count_], 0, sizeof(fileInfo));
+    return true;
 }
 
 HLOCAL EntryList::finish()
 {
-    std::memset(&records_[count_], 0, sizeof(fileInfo));
+    uint32_t final = growthStep_ == 0 ? capacity_ : (count_ / growthStep_ + 1) * growthStep_;
+    if (final < capacity_ && !resize(final))
+        return nullptr;
+    // The terminator and any records after it are all zero.
+    clearFrom(count_);
     LocalUnlock(block_);
     HLOCAL handed = block_;
     block_ = nullptr;

@@ -1,5 +1,6 @@
 // The entry list a host receives: a moveable block of fileInfo records ended by one whose
-// method begins with a zero byte. Allocated zeroed, so no stale heap byte reaches the host.
+// method begins with a zero byte. Every byte of the block is written, so no stale heap
+// byte reaches the host.
 #pragma once
 #include <cstdint>
 
@@ -14,20 +15,26 @@ public:
     // Frees the block unless finish() handed it over.
     ~EntryList();
 
-    bool start(uint32_t capacity);
-    // The record the walk fills next.
+    // capacity: the records of the first block. growthStep: the block the host gets holds
+    // the smallest multiple of it above the count (0: the first block is final).
+    bool start(uint32_t capacity, uint32_t growthStep);
+    // The record the walk fills next, zeroed.
     fileInfo &slot() { return records_[count_]; }
-    // Keeps the slot's record; grows the block once it is full so that the terminator
-    // always has room. False (and the block freed) when growing fails.
-    bool accept(uint32_t growthStep);
-    // Writes the all-zero terminator, unlocks the block and hands over its handle.
+    // Keeps the slot's record and makes room for the next; false (and nothing kept) when
+    // the block cannot grow.
+    bool accept();
+    // Writes the terminator, brings the block to its final size, unlocks it and hands over
+    // its handle; null (and nothing kept) when that fails.
     HLOCAL finish();
 
 private:
     bool lock();
+    bool resize(uint32_t records);
+    void clearFrom(uint32_t first);
 
     HLOCAL block_ = nullptr;
     fileInfo *records_ = nullptr;
     uint32_t capacity_ = 0;
     uint32_t count_ = 0;
+    uint32_t growthStep_ = 0;
 };

@@ -49,13 +49,8 @@ int32_t openInput(const char *source, ArgOffset offsetOrSize, uint32_t flag, Byt
 // entry lies elsewhere. The directory is read from the start of the file.
 void rememberMemberAt(const char *archive, uint32_t position)
 {
-    if (currentHandler->remembersEntryAt(position))
-        return;
-    ByteStream *whole = openFileStream(archive, 0);
-    if (!whole)
-        return;
-    currentHandler->findEntryAt(position, whole);
-    whole->destroy();
+    if (!currentHandler->remembersEntryAt(position))
+        currentHandler->findEntryAt(position, archive);
 }
 
 } // namespace
