@@ -265,7 +265,8 @@ TEST_F(ToolsTest, ExtractRefusesUnsafeNamesAndGoesOnWithTheRest)
     std::vector<std::string> unsafe = {"../escape1.txt", "in/../../escape2.txt", "..\\escape3.txt",
                                        absolute,         "\\rooted.txt",          "C:drive.txt",
                                        "in/. ./escape4.txt"};
-    std::vector<std::string> safe = {"safe/inner.txt", "back\\slash.txt", "./dot/file.txt"};
+    // Control bytes are a legal name on POSIX, but must not reach the terminal.
+    std::vector<std::string> safe = {"safe/inner.txt", "back\\slash.txt", "./dot/file.txt", "clear\x1b[2J"};
     std::vector<MemberBytes> members;
     for (size_t i = 0; i < unsafe.size(); ++i)
         members.push_back({unsafe[i], pattern(10 + i, 1)});
@@ -283,7 +284,9 @@ TEST_F(ToolsTest, ExtractRefusesUnsafeNamesAndGoesOnWithTheRest)
     for (const std::string &name : unsafe)
         EXPECT_NE(extract.err.find("member \"" + name + "\""), std::string::npos) << name << " in\n" << extract.err;
     EXPECT_EQ(filesBelow(dir / "work/out"),
-              (std::vector<std::string>{"back/slash.txt", "dot/file.txt", "safe/inner.txt"}));
+              (std::vector<std::string>{"back/slash.txt", "clear\x1b[2J", "dot/file.txt", "safe/inner.txt"}));
+    EXPECT_EQ(extract.out.find('\x1b'), std::string::npos);
+    EXPECT_NE(extract.out.find("clear?[2J"), std::string::npos) << extract.out;
     EXPECT_EQ(readBytes(dir / "work/out/back/slash.txt"), pattern(101, 2));
     // Nothing outside the output folder: only what the test itself put there.
     std::vector<std::string> outside;

@@ -78,6 +78,15 @@ std::string memberName(const fileInfo &info)
            std::string(info.filename, strnlen(info.filename, sizeof info.filename));
 }
 
+// Names come from the archive: control bytes in them must not reach the terminal.
+std::string printable(std::string text)
+{
+    for (char &c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = '?';
+    return text;
+}
+
 std::string padLeft(const std::string &text, size_t width)
 {
     return text.size() >= width ? text : std::string(width - text.size(), ' ') + text;
@@ -217,7 +226,7 @@ int runList(const std::string &plugin, const std::string &archive)
     uint64_t total = 0;
     for (const fileInfo &info : entries) {
         std::printf("%s  %s  %s\n", padLeft(std::to_string(info.position), 10).c_str(),
-                    padLeft(std::to_string(info.filesize), 10).c_str(), memberName(info).c_str());
+                    padLeft(std::to_string(info.filesize), 10).c_str(), printable(memberName(info)).c_str());
         total += info.filesize;
     }
     std::printf("%s, %s\n", countOf(entries.size(), "member").c_str(), countOf(total, "byte").c_str());
@@ -347,6 +356,8 @@ std::string extractOne(const ExtractJob &job, const fileInfo &info, const Member
     const uint8_t *bytes = got >= size && size > 0 ? lockBlock(job.module, block) : nullptr;
     if (size > 0 && !bytes) {
         freeBlock(job.module, block);
+        if (got >= size)
+            return "the block the plug-in handed over cannot be locked. Try another plug-in for this archive.";
         return "the plug-in handed over " + countOf(got, "byte") + " for a member of " + countOf(size, "byte") +
                ". Try another plug-in for this archive.";
     }
@@ -374,7 +385,7 @@ int extractAll(ExtractJob &job, const std::vector<fileInfo> &entries)
     for (size_t n = 0; n < chosen.size(); ++n) {
         const fileInfo &info = entries[chosen[n]];
         std::string name = memberName(info);
-        progress.show(n, chosen.size(), doneBytes, totalBytes, name, info.filesize);
+        progress.show(n, chosen.size(), doneBytes, totalBytes, printable(name), info.filesize);
         MemberPath path;
         std::string problem = splitMemberName(name, path);
         if (!problem.empty())
@@ -383,19 +394,18 @@ int extractAll(ExtractJob &job, const std::vector<fileInfo> &entries)
             problem = extractOne(job, info, path);
         progress.clear();
         if (problem.empty()) {
-            std::printf("  %s (%s)\n", name.c_str(), countOf(info.filesize, "byte").c_str());
+            std::printf("  %s (%s)\n", printable(name).c_str(), countOf(info.filesize, "byte").c_str());
             ++written;
         } else {
-            report("member \"" + name + "\": " + problem);
+            report("member \"" + printable(name) + "\": " + problem);
             ++problems;
         }
         doneBytes += info.filesize;
     }
     for (size_t i = 0; i < job.wanted.size(); ++i)
         if (!job.wantedFound[i]) {
-            report("the archive holds no member named \"" + job.wanted[i] + "\". Run 'tessik list " +
-                                      job.plugin + " " + job.archive +
-                                      "' for the names; they must match exactly, letter case included.");
+            report("the archive holds no member named \"" + printable(job.wanted[i]) + "\". Run 'tessik list " +
+                   job.plugin + " " + job.archive + "' for the names; they must match exactly, letter case included.");
             ++problems;
         }
     std::printf("Extracted %s of %s into %s.\n", std::to_string(written).c_str(),
