@@ -53,9 +53,10 @@ int32_t ArchiveHandler::findEntry(const char *name, ByteStream *stream, fileInfo
 }
 
 // Walks on from where the reader stands; on a hit, remembers the entry and where its
-// record started (base: the file offset of the reader's first byte).
+// record started (base: the file offset of the reader's first byte; highest: the highest
+// data position of the records before it).
 bool ArchiveHandler::searchFrom(ForwardReader &reader, WalkState &state, uint32_t position, const char *archive,
-                                uint32_t base)
+                                uint32_t base, InfoWord highest)
 {
     fileInfo entry;
     std::memset(&entry, 0, sizeof entry);
@@ -64,6 +65,8 @@ bool ArchiveHandler::searchFrom(ForwardReader &reader, WalkState &state, uint32_
         uint32_t recordStart = base + reader.consumed();
         if (!nextEntry(reader, state, entry))
             return false;
+        if (entry.position > highest)
+            highest = entry.position;
         if (entry.position != position)
             continue;
         remember(entry);
@@ -71,6 +74,7 @@ bool ArchiveHandler::searchFrom(ForwardReader &reader, WalkState &state, uint32_
             lstrcpyA(hint_.archive, archive);
             hint_.recordStart = recordStart;
             hint_.state = before;
+            hint_.highestPosition = highest;
             hint_.valid = true;
         }
         return true;
@@ -78,10 +82,11 @@ bool ArchiveHandler::searchFrom(ForwardReader &reader, WalkState &state, uint32_
 }
 
 // The hint holds when the same archive file still has the remembered record where it
-// was; the search then goes on after it.
+// was; the search then goes on after it. Only for a position above every one up to that
+// record: else an earlier member may lie there, and the first in directory order wins.
 bool ArchiveHandler::resumeAtHint(uint32_t position, const char *archive, uint8_t *readAhead)
 {
-    if (!hint_.valid || !remembers_ || lstrcmpA(hint_.archive, archive) != 0)
+    if (!hint_.valid || !remembers_ || position <= hint_.highestPosition || lstrcmpA(hint_.archive, archive) != 0)
         return false;
     ByteStream *stream = openFileStream(archive, hint_.recordStart);
     if (!stream)
@@ -93,7 +98,7 @@ bool ArchiveHandler::resumeAtHint(uint32_t position, const char *archive, uint8_
     bool found = false;
     if (nextEntry(reader, state, again) && again.position == rememberedEntry.position &&
         again.filesize == rememberedEntry.filesize && lstrcmpA(again.filename, rememberedEntry.filename) == 0)
-        found = searchFrom(reader, state, position, archive, hint_.recordStart);
+        found = searchFrom(reader, state, position, archive, hint_.recordStart, hint_.highestPosition);
     stream->destroy();
     return found;
 }
@@ -105,11 +110,11 @@ int32_t ArchiveHandler::findEntryAt(uint32_t position, const char *archive)
         return 0;
     ByteStream *stream = openFileStream(archive, 0);
     if (!stream)
-        return 1;
+        return 4;
     ForwardReader reader(*stream, readAhead, sizeof readAhead);
     WalkState state;
     beginWalk(reader, state);
-    bool found = searchFrom(reader, state, position, archive, 0);
+    bool found = searchFrom(reader, state, position, archive, 0, 0);
     stream->destroy();
     return found ? 0 : 1;
 }

@@ -36,10 +36,11 @@ public:
     // block of exactly its filesize stored, 4 when the block can't be had.
     virtual int32_t readEntry(ByteStream *stream, HLOCAL *out);
 
-    // Finds a member whose data lies at position in the named archive file (the archive
-    // starting at the file's first byte) and remembers it: 0, or 1 when none does.
-    // Hosts extract members in list order, so the walk starts after the member found last
-    // when that is still there, and wraps around to the start once.
+    // Finds the first member whose data lies at position in the named archive file (the
+    // archive starting at the file's first byte) and remembers it: 0; 1 when none does; 4
+    // when the file cannot be opened again. Hosts extract members in list order, so the
+    // walk starts after the member found last when that is still there and no member up
+    // to it can lie at position.
     int32_t findEntryAt(uint32_t position, const char *archive);
     bool remembersEntryAt(uint32_t position) const { return remembers_ && rememberedEntry.position == position; }
 
@@ -62,11 +63,13 @@ private:
         bool valid = false;
         uint32_t recordStart = 0;
         WalkState state;
+        InfoWord highestPosition = 0; // of the records from the first through this one
         char archive[260] = {};
     };
 
     void remember(const fileInfo &entry);
-    bool searchFrom(ForwardReader &reader, WalkState &state, uint32_t position, const char *archive, uint32_t base);
+    bool searchFrom(ForwardReader &reader, WalkState &state, uint32_t position, const char *archive, uint32_t base,
+                    InfoWord highest);
     bool resumeAtHint(uint32_t position, const char *archive, uint8_t *readAhead);
 
     bool remembers_ = false;

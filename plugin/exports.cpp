@@ -46,11 +46,13 @@ int32_t openInput(const char *source, ArgOffset offsetOrSize, uint32_t flag, Byt
 
 // Hosts extract by the position they took from the entry list and rarely ask
 // GetFileInfo first, so the member is chosen by that position when the remembered
-// entry lies elsewhere. The directory is read from the start of the file.
-void rememberMemberAt(const char *archive, uint32_t position)
+// entry lies elsewhere. The directory is read from the start of the file. False when
+// the archive could not be opened again to look: the call then fails as one whose input
+// cannot be opened, rather than hand over whichever member was remembered.
+bool rememberMemberAt(const char *archive, uint32_t position)
 {
-    if (!currentHandler->remembersEntryAt(position))
-        currentHandler->findEntryAt(position, archive);
+    return currentHandler->remembersEntryAt(position) ||
+           currentHandler->findEntryAt(position, archive) != kResultNoMemory;
 }
 
 } // namespace
@@ -133,8 +135,10 @@ TESSIK_EXPORT int32_t TESSIK_CALL GetFile(const char *src, ArgOffset len, char *
         result = kResultNotImplemented;
         break;
     case 1:
-        if ((flag & kInputTypeMask) == 0)
-            rememberMemberAt(src, static_cast<uint32_t>(len));
+        if ((flag & kInputTypeMask) == 0 && !rememberMemberAt(src, static_cast<uint32_t>(len))) {
+            result = kResultNoMemory;
+            break;
+        }
         result = currentHandler->readEntry(stream, reinterpret_cast<HLOCAL *>(dest));
         break;
     default:
