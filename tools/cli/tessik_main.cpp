@@ -1,7 +1,8 @@
 // tessik: a command-line host for Susie archive plug-ins. It loads a plug-in and drives it
 // the way image viewers do (IsSupported on the file's first 2048 bytes, GetArchiveInfo,
 // then GetFile by each member's position into memory), so what it shows is what a real
-// host would get.
+// host would get. The plug-in stays loaded until the program ends, as in most hosts: a
+// plug-in may keep its current archive handler until then and never free it at unload.
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -208,7 +209,6 @@ int runInfo(const std::string &plugin)
         text[sizeof text - 1] = 0;
         std::printf("%3d  %-10s %s\n", static_cast<int>(number), infoLabel(number), text);
     }
-    unloadPlugin(module);
     if (number == 0)
         return fail(kExitPlugin, plugin + " answers no info text, not even its interface version. Give the path "
                                           "of a Susie plug-in.");
@@ -230,7 +230,6 @@ int runList(const std::string &plugin, const std::string &archive)
         total += info.filesize;
     }
     std::printf("%s, %s\n", countOf(entries.size(), "member").c_str(), countOf(total, "byte").c_str());
-    unloadPlugin(module);
     return kExitOk;
 }
 
@@ -429,7 +428,6 @@ int runExtract(ExtractJob &job)
                                          ". Choose another folder with -o DIR.");
     else
         code = extractAll(job, entries);
-    unloadPlugin(job.module);
     return code;
 }
 
