@@ -15,7 +15,7 @@ public:
     // The pieces start small and double: a lookup that stops after a record or two reads
     // little, a whole walk soon reads in full pieces.
     ForwardReader(ByteStream &stream, uint8_t *readAhead, int32_t capacity)
-        : stream_(stream), buffer_(readAhead), capacity_(capacity), piece_(capacity < 4096 ? capacity : 4096)
+        : stream_(stream), buffer_(readAhead), capacity_(capacity), piece_(capacity < 512 ? capacity : 512)
     {
     }
 

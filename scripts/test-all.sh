@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Every test stage, from a fresh machine: installs what is missing, then builds and tests
-# the native module, the sanitizer build, the 64-bit DLL under Wine, and the 32-bit DLL
-# under Wine through qemu. A stage that cannot start fails the run and says why.
+# the native module, the sanitizer build, ten thousand calls under valgrind, a short run of
+# each fuzzer, the 64-bit DLL under Wine, and the 32-bit DLL under Wine through qemu.
+# A stage that cannot start fails the run and says why.
+#
+# TESSIK_FUZZ_SECONDS sets the time of each fuzzer (default 20).
 set -uo pipefail
 cd "$(dirname "$0")/.."
 here=$(pwd)
@@ -51,6 +54,8 @@ wine32_stage() {
 
 stage native preset_stage native
 stage asan preset_stage asan
+stage valgrind bash scripts/valgrind-check.sh
+stage fuzz bash scripts/fuzz.sh "${TESSIK_FUZZ_SECONDS:-20}"
 stage win64 wine64_stage
 stage win32 wine32_stage
 

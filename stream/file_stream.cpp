@@ -19,19 +19,25 @@ public:
         destroyObject(this);
     }
 
+    // Positions are signed 32-bit and count from base. The file pointer is moved with a
+    // high part, so that a base between 2 and 4 GiB works like any other.
     int32_t seek(int32_t distance, int32_t origin) override
     {
         if (origin < kFromStart || origin > kFromEnd)
             return -1;
-        int32_t move = origin == kFromStart ? static_cast<int32_t>(static_cast<uint32_t>(distance) + base_) : distance;
-        DWORD pointer = SetFilePointer(handle_, move, nullptr, static_cast<DWORD>(origin));
-        int32_t position = static_cast<int32_t>(static_cast<uint32_t>(pointer) - base_);
+        int64_t move = origin == kFromStart ? static_cast<int64_t>(base_) + distance : distance;
+        LONG high = static_cast<LONG>(move >> 32);
+        DWORD low = SetFilePointer(handle_, static_cast<LONG>(move), &high, static_cast<DWORD>(origin));
+        int64_t position = low == INVALID_SET_FILE_POINTER && GetLastError() != 0
+                               ? -1
+                               : static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(high)) << 32) | low) -
+                                     base_;
         // Before base, too far beyond it, or refused: the stream goes back to its start.
-        if (position < 0) {
+        if (position < 0 || position > INT32_MAX) {
             moveFilePointerTo(handle_, base_);
             return 0;
         }
-        return position;
+        return static_cast<int32_t>(position);
     }
 
     int32_t read(void *buffer, int32_t count) override

@@ -115,6 +115,30 @@ TEST_F(FileStreamTest, OffsetsAreUnsigned32Bit)
     EXPECT_EQ(nextByte(*atStart.get()), content_[0]);
 }
 
+// A base between 2 and 4 GiB seeks like any other: positions count from it.
+TEST_F(FileStreamTest, ABasePastTwoGiBSeeksFromThatBase)
+{
+    const uint32_t base = 0xC0000000u;
+    std::string sparse = dir_.path("sparse.bin");
+    int fd = ::open(sparse.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    Bytes tail = pattern(100, 3);
+    ASSERT_EQ(::pwrite(fd, tail.data(), tail.size(), base), 100);
+    ::close(fd);
+    StreamOwner stream(openFileStream(sparse.c_str(), base));
+    ASSERT_NE(stream.get(), nullptr);
+    EXPECT_EQ(stream->seek(0, 1), 0);
+    EXPECT_EQ(stream->seek(10, 0), 10);
+    EXPECT_EQ(nextByte(*stream.get()), tail[10]);
+    EXPECT_EQ(stream->seek(-1, 2), 99);
+    EXPECT_EQ(nextByte(*stream.get()), tail[99]);
+    EXPECT_EQ(stream->seek(-200, 1), 0); // before the base: back to the base
+    EXPECT_EQ(nextByte(*stream.get()), tail[0]);
+    EXPECT_EQ(stream->seek(INT32_MAX, 0), INT32_MAX);
+    EXPECT_EQ(stream->seek(1, 1), 0); // 2^31 beyond the base: back to the base
+    EXPECT_EQ(nextByte(*stream.get()), tail[0]);
+}
+
 TEST_F(FileStreamTest, OpenedStreamsAreReadOnlyAndCloseTheirFile)
 {
     size_t before = countOpenDescriptors();
