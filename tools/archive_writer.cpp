@@ -97,7 +97,8 @@ std::string planArchive(ArchiveFormat format, const std::vector<ArchiveMember> &
     layout.positions.clear();
     uint64_t next = base + directorySize;
     for (const ArchiveMember &m : members) {
-        if (m.size > limit || next > limit)
+        // The whole member must lie within what the format can address, not only its start.
+        if (m.size > limit || next > limit || next + m.size > limit + 1)
             return "the member \"" + m.name + "\" would lie beyond what the format can address (" +
                    (format == ArchiveFormat::Uk ? std::string("4 GiB") : std::string("0x7FFFFFFE bytes")) + ")";
         layout.positions.push_back(next);
