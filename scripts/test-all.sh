@@ -62,4 +62,6 @@ stage win32 wine32_stage
 echo
 echo "==== summary ===="
 printf '%s\n' "${summary[@]}"
+failed_stages=$(printf '%s\n' "${summary[@]}" | grep -c FAILED)
+echo "stages: $((${#summary[@]} - failed_stages)) passed, $failed_stages failed"
 exit $status
