@@ -25,7 +25,7 @@ bool ForwardReader::refill()
     return end_ > 0;
 }
 
-int32_t ForwardReader::takeUpTo(void *to, int32_t count)
+int32_t ForwardReader::takeSlowly(void *to, int32_t count)
 {
     uint8_t *bytes = static_cast<uint8_t *>(to);
     int32_t done = 0;
