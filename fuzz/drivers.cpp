@@ -89,48 +89,58 @@ void takeMember(const Archive &archive, InfoWord position, HLOCAL block, InfoWor
     LocalFree(block);
 }
 
-// From a memory image GetFile extracts the entry the last successful GetFileInfo found,
-// reading it from the image the host passes: here the bytes from position on.
-void extractFromImage(const Archive &archive, InfoWord position, const fileInfo &remembered)
+// Which member GetFile hands over, as hosts are promised: from a memory image, the one the
+// last GetFileInfo found; from a file, the first member in directory order whose data
+// lies at the offset passed, unless the one last found lies there. A fresh handler
+// remembers an empty member.
+struct Remembered {
+    fileInfo entry;
+    bool remembers = false; // until a lookup by name or by position succeeds
+
+    Remembered() { std::memset(&entry, 0, sizeof entry); }
+};
+
+const fileInfo *firstAt(const std::vector<fileInfo> &entries, InfoWord position)
 {
-    if (remembered.filesize > kMaxExtracted)
+    for (const fileInfo &entry : entries)
+        if (entry.position == position)
+            return &entry;
+    return nullptr;
+}
+
+void extractFromImage(const Archive &archive, InfoWord position, const Remembered &remembered)
+{
+    if (remembered.entry.filesize > kMaxExtracted)
         return;
     size_t offset = position < archive.size ? static_cast<size_t>(position) : archive.size;
     HLOCAL block = nullptr;
     int32_t result = GetFile(imageAt(archive, offset), static_cast<ArgOffset>(archive.size - offset),
                              reinterpret_cast<char *>(&block), kMemoryInput | kMemoryOutput, nullptr, 0);
     PROMISE(result == kResultSuccess);
-    takeMember(archive, offset, block, remembered.filesize);
+    takeMember(archive, offset, block, remembered.entry.filesize);
 }
 
-// From a file GetFile extracts a member whose data lies at the offset the host passes:
-// one of the listed members there.
-void extractFromFile(const Archive &archive, InfoWord position, const std::vector<fileInfo> &entries)
+void extractFromFile(const Archive &archive, InfoWord position, const std::vector<fileInfo> &entries,
+                     Remembered &remembered)
 {
-    std::vector<InfoWord> sizes;
-    for (const fileInfo &entry : entries) {
-        if (entry.position != position)
-            continue;
-        if (entry.filesize > kMaxExtracted)
-            return;
-        sizes.push_back(entry.filesize);
-    }
+    bool rememberedThere = remembered.remembers && remembered.entry.position == position;
+    const fileInfo *member = rememberedThere ? &remembered.entry : firstAt(entries, position);
+    if (!member || member->filesize > kMaxExtracted)
+        return;
     HLOCAL block = nullptr;
     int32_t result = GetFile(archive.path, static_cast<ArgOffset>(position), reinterpret_cast<char *>(&block),
                              kFileInput | kMemoryOutput, nullptr, 0);
     PROMISE(result == kResultSuccess);
-    bool listed = false;
-    for (InfoWord size : sizes)
-        listed = listed || LocalSize(block) == size;
-    PROMISE(listed);
-    takeMember(archive, position, block, LocalSize(block));
+    takeMember(archive, position, block, member->filesize);
+    remembered.entry = *member;
+    remembered.remembers = true;
 }
 
 void extract(const Archive &archive, InfoWord position, const std::vector<fileInfo> &entries,
-             const fileInfo &remembered)
+             Remembered &remembered)
 {
     if (archive.path)
-        extractFromFile(archive, position, entries);
+        extractFromFile(archive, position, entries, remembered);
     else
         extractFromImage(archive, position, remembered);
 }
@@ -144,24 +154,33 @@ std::string nameFromInput(const Archive &archive)
     return std::string(imageAt(archive, start), archive.size - start);
 }
 
-void driveArchiveExports(const Archive &archive)
+void lookUpAndExtract(const Archive &archive, const char *name, const std::vector<fileInfo> &entries,
+                      Remembered &remembered)
+{
+    fileInfo found;
+    int32_t result = lookUp(archive, name, found);
+    PROMISE(result == kResultSuccess || result == kResultNoSuchMember);
+    if (result != kResultSuccess)
+        return;
+    PROMISE(std::strcmp(found.filename, name) == 0);
+    remembered.entry = found;
+    remembered.remembers = true;
+    extract(archive, found.position, entries, remembered);
+}
+
+// Hosts that look each member up before extracting it, then hosts that extract by the
+// listed positions alone, in list order (the order lookups by position are fastest in).
+std::vector<fileInfo> driveArchiveExports(const Archive &archive, Remembered &remembered)
 {
     std::vector<fileInfo> entries = listEntries(archive);
-    fileInfo remembered; // a fresh handler remembers an empty entry
-    std::memset(&remembered, 0, sizeof remembered);
     for (size_t i = 0; i < entries.size() && i < kMaxLookups; ++i) {
-        extract(archive, entries[i].position, entries, remembered);
-        fileInfo found;
-        PROMISE(lookUp(archive, entries[i].filename, found) == kResultSuccess);
-        PROMISE(std::strcmp(found.filename, entries[i].filename) == 0);
-        remembered = found;
-        extract(archive, found.position, entries, remembered);
+        lookUpAndExtract(archive, entries[i].filename, entries, remembered);
+        PROMISE(remembered.remembers && std::strcmp(remembered.entry.filename, entries[i].filename) == 0);
     }
-    fileInfo found;
-    int32_t result = lookUp(archive, nameFromInput(archive).c_str(), found);
-    PROMISE(result == kResultSuccess || result == kResultNoSuchMember);
-    if (result == kResultSuccess)
-        extract(archive, found.position, entries, found);
+    lookUpAndExtract(archive, nameFromInput(archive).c_str(), entries, remembered);
+    for (size_t i = 0; i < entries.size() && i < kMaxLookups; ++i)
+        extract(archive, entries[i].position, entries, remembered);
+    return entries;
 }
 
 const char *temporaryPath()
@@ -199,7 +218,8 @@ void driveMemoryImage(const uint8_t *data, size_t size)
     if (size > 0)
         std::memcpy(header.data(), data, size < header.size() ? size : header.size());
     IsSupported("fuzz.bin", reinterpret_cast<ArgHandleOrAddress>(header.data()));
-    driveArchiveExports(Archive{data, size, nullptr});
+    Remembered remembered;
+    driveArchiveExports(Archive{data, size, nullptr}, remembered);
 }
 
 void driveFile(const uint8_t *data, size_t size)
@@ -212,5 +232,13 @@ void driveFile(const uint8_t *data, size_t size)
     if (IsSupported(path, static_cast<ArgHandleOrAddress>(fd)) == 0)
         PROMISE(lseek(fd, 0, SEEK_CUR) == 0);
     close(fd);
-    driveArchiveExports(Archive{data, size, path});
+    Remembered remembered;
+    driveArchiveExports(Archive{data, size, path}, remembered);
+    // A host may keep the handler while the file is rewritten under the same name (here cut
+    // to half): lookups by position go by what the file holds now.
+    Archive shorter{data, size / 2, path};
+    writeWhole(path, shorter.data, shorter.size);
+    std::vector<fileInfo> entries = listEntries(shorter);
+    for (size_t i = 0; i < entries.size() && i < kMaxLookups; ++i)
+        extract(shorter, entries[i].position, entries, remembered);
 }
