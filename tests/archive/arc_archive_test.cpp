@@ -289,32 +289,6 @@ TEST_F(ArcArchive, EndingRecordsLeaveAnAllZeroTerminator)
     }
 }
 
-TEST_F(ArcArchive, LookupTakesTheFirstExactMatch)
-{
-    Bytes data;
-    putArcHeader(data);
-    putArcMember(data, "Twin", 10, 1);
-    putArcMember(data, "twin", 20, 2);
-    putArcMember(data, "twin", 30, 3);
-    struct Case {
-        const char *name;
-        int32_t result;
-        uint32_t position;
-    };
-    const Case cases[] = {{"twin", 0, 20}, {"Twin", 0, 10}, {"TWIN", 1, 0}, {"twi", 1, 0}, {"twins", 1, 0}};
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
-        fileInfo info;
-        std::memset(&info, 0, sizeof info);
-        ASSERT_EQ(findInBytes(*handler_.get(), data, c.name, info), c.result);
-        if (c.result == 0) {
-            EXPECT_EQ(info.position, c.position);
-            EXPECT_TRUE(sameBytes(info, handler_->rememberedEntry));
-        }
-    }
-}
-
-// Cut anywhere, the walk lists the members whose record and name arrived whole.
 TEST_F(ArcArchive, ATruncatedDirectoryListsTheWholeMembersOnly)
 {
     const std::vector<std::string> names{"one", "second", "3"};

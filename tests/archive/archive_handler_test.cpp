@@ -141,6 +141,42 @@ TEST_P(SharedOperations, ExtractionThatCannotGetItsBlockStoresNothing)
     EXPECT_EQ(platformLiveBlocks(), blocks);
 }
 
+// Names compare exactly, letter case included, and the first match in directory order wins.
+TEST_P(SharedOperations, LookupTakesTheFirstExactMatch)
+{
+    Bytes data;
+    struct Entry {
+        const char *name;
+        uint32_t position;
+    };
+    const Entry entries[] = {{"Twin", 10}, {"twin", 20}, {"twin", 30}};
+    if (GetParam() == ArchiveFormat::Uk) {
+        putUkHeader(data, 3);
+        for (const Entry &e : entries)
+            putUkEntry(data, e.name, e.position, 1);
+    } else {
+        putArcHeader(data);
+        for (const Entry &e : entries)
+            putArcMember(data, e.name, e.position, 1);
+    }
+    struct Case {
+        const char *name;
+        int32_t result;
+        uint32_t position;
+    };
+    const Case cases[] = {{"twin", 0, 20}, {"Twin", 0, 10}, {"TWIN", 1, 0}, {"twi", 1, 0}, {"twins", 1, 0}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        fileInfo info;
+        std::memset(&info, 0, sizeof info);
+        ASSERT_EQ(findInBytes(*handler_.get(), data, c.name, info), c.result);
+        if (c.result == 0) {
+            EXPECT_EQ(info.position, c.position);
+            EXPECT_TRUE(sameBytes(info, handler_->rememberedEntry));
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(BothFormats, SharedOperations, testing::Values(ArchiveFormat::Uk, ArchiveFormat::Arc),
                          [](const testing::TestParamInfo<ArchiveFormat> &info) {
                              return std::string(formatName(info.param));

@@ -173,32 +173,6 @@ TEST_F(UkArchive, ATruncatedListLeavesTheRecordsAfterTheTerminatorZero)
     LocalUnlock(list.get());
 }
 
-TEST_F(UkArchive, LookupTakesTheFirstExactMatch)
-{
-    Bytes data;
-    putUkHeader(data, 4);
-    putUkEntry(data, "Same", 10, 1);
-    putUkEntry(data, "same", 20, 2);
-    putUkEntry(data, "same", 30, 3);
-    putUkEntry(data, "last", 40, 4);
-    struct Case {
-        const char *name;
-        int32_t result;
-        uint32_t position;
-    };
-    const Case cases[] = {{"same", 0, 20}, {"Same", 0, 10}, {"SAME", 1, 0}, {"sam", 1, 0}, {"samex", 1, 0}};
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
-        fileInfo info;
-        std::memset(&info, 0, sizeof info);
-        ASSERT_EQ(findInBytes(*handler_.get(), data, c.name, info), c.result);
-        if (c.result == 0) {
-            EXPECT_EQ(info.position, c.position);
-            EXPECT_TRUE(sameBytes(info, handler_->rememberedEntry));
-        }
-    }
-}
-
 TEST_F(UkArchive, AMissLeavesTheLastEntryInTheCallersRecord)
 {
     Bytes data = ukTable(3, {"alpha", "beta", "gamma"});
