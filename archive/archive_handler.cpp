@@ -119,13 +119,20 @@ int32_t ArchiveHandler::findEntryAt(uint32_t position, const char *archive)
     return found ? 0 : 1;
 }
 
+namespace {
+constexpr size_t kZeroedBlockSize = 1u << 20;
+} // namespace
+
 int32_t ArchiveHandler::readEntry(ByteStream *stream, HLOCAL *out)
 {
     InfoWord size = rememberedEntry.filesize;
     if (size > static_cast<InfoWord>(SIZE_MAX))
         return 4;
     auto length = static_cast<size_t>(size);
-    HLOCAL block = LocalAlloc(LMEM_FIXED, length);
+    // A large block is asked for zeroed: the system hands out fresh zero pages at no cost,
+    // so a member that runs far past the end of its file costs nothing to pad.
+    bool zeroed = length >= kZeroedBlockSize;
+    HLOCAL block = LocalAlloc(zeroed ? LMEM_FIXED | LMEM_ZEROINIT : LMEM_FIXED, length);
     if (!block)
         return 4;
     uint8_t *bytes = static_cast<uint8_t *>(block);
@@ -141,7 +148,7 @@ int32_t ArchiveHandler::readEntry(ByteStream *stream, HLOCAL *out)
     }
     // A member that runs past the end of the archive: the host copies filesize bytes, so
     // what the stream did not deliver is zero, never stale heap bytes.
-    if (done < length)
+    if (done < length && !zeroed)
         std::memset(bytes + done, 0, length - done);
     *out = block;
     return 0;

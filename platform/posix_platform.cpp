@@ -72,9 +72,10 @@ struct alignas(16) BlockHeader {
 
 // Large blocks (whole members, long entry lists) ask for huge pages where the system
 // offers them only on request: a 512 MiB member then costs 256 page faults, not 131,072.
-void *allocateBytes(size_t bytes)
+// calloc knows when its memory is fresh from the system and then skips the clearing.
+void *allocateBytes(size_t bytes, bool zero)
 {
-    void *memory = std::malloc(bytes ? bytes : 1);
+    void *memory = zero ? std::calloc(1, bytes ? bytes : 1) : std::malloc(bytes ? bytes : 1);
     constexpr size_t kHuge = 2u << 20;
     if (memory && bytes >= 2 * kHuge) {
         uintptr_t first = (reinterpret_cast<uintptr_t>(memory) + kHuge - 1) & ~(kHuge - 1);
@@ -99,12 +100,10 @@ HLOCAL newFixed(size_t bytes, bool zero)
 {
     if (bytes > SIZE_MAX - sizeof(BlockHeader))
         return nullptr;
-    auto *header = static_cast<BlockHeader *>(allocateBytes(sizeof(BlockHeader) + bytes));
+    auto *header = static_cast<BlockHeader *>(allocateBytes(sizeof(BlockHeader) + bytes, zero));
     if (!header)
         return nullptr;
     *header = BlockHeader{kFixedMagic, 0, bytes, nullptr};
-    if (zero)
-        std::memset(header + 1, 0, bytes);
     ++liveBlocks;
     return header + 1;
 }
@@ -116,13 +115,11 @@ HLOCAL newMoveable(size_t bytes, bool zero)
     auto *header = static_cast<BlockHeader *>(std::malloc(sizeof(BlockHeader)));
     if (!header)
         return nullptr;
-    unsigned char *data = static_cast<unsigned char *>(allocateBytes(bytes));
+    unsigned char *data = static_cast<unsigned char *>(allocateBytes(bytes, zero));
     if (!data) {
         std::free(header);
         return nullptr;
     }
-    if (zero)
-        std::memset(data, 0, bytes);
     *header = BlockHeader{kMoveableMagic, 0, bytes, data};
     ++liveBlocks;
     return header + 1;

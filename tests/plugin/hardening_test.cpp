@@ -421,4 +421,52 @@ TEST(Resources, TenThousandMixedCallsLeaveNoDescriptorOrBlockBehind)
     ::close(fd);
 }
 
+// Members whose filesize is at the top of what each format allows, in a file that holds
+// a few bytes of them: when the block can be had it has the full length, with what the
+// file lacks zero; when it cannot, the answer is 4 and nothing is stored.
+TEST(HostileSizes, ABlockIsNeverShorterThanTheMemberAndMissingMemoryGivesFour)
+{
+    struct Case {
+        ArchiveFormat format;
+        uint32_t size;
+    };
+    const Case cases[] = {{ArchiveFormat::Arc, 0x7FFFFFFEu}, {ArchiveFormat::Uk, 0xFFFFFFFFu}};
+    TempDir dir;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(formatName(c.format));
+        Bytes file;
+        uint32_t dataAt = c.format == ArchiveFormat::Uk ? 28 : 16 + 40 + 5;
+        if (c.format == ArchiveFormat::Uk) {
+            putUkHeader(file, 1);
+            putUkEntry(file, "huge", dataAt, c.size);
+        } else {
+            putArcHeader(file);
+            putArcMember(file, "huge", dataAt, c.size);
+        }
+        Bytes data = bytesOf("only these bytes are there");
+        file.insert(file.end(), data.begin(), data.end());
+        std::string path = dir.write("huge.bin", file);
+        ASSERT_EQ(isSupportedMemory(file), 1);
+        fileInfo info;
+        ASSERT_EQ(GetFileInfo(path.c_str(), 0, "huge", 0, &info), 0);
+        ASSERT_EQ(info.filesize, c.size);
+
+        long blocks = platformLiveBlocks();
+        HLOCAL untouched = reinterpret_cast<HLOCAL>(0x1234);
+        platformFailAllocation(2); // the stream is made, the member's block is not
+        EXPECT_EQ(GetFile(path.c_str(), static_cast<ArgOffset>(dataAt), destinationOf(&untouched), 0x100, nullptr, 0), 4);
+        platformFailAllocation(0);
+        EXPECT_EQ(untouched, reinterpret_cast<HLOCAL>(0x1234));
+        EXPECT_EQ(platformLiveBlocks(), blocks);
+
+        BlockOwner block;
+        ASSERT_EQ(GetFile(path.c_str(), static_cast<ArgOffset>(dataAt), destinationOf(block.out()), 0x100, nullptr, 0), 0);
+        ASSERT_EQ(LocalSize(block.get()), static_cast<size_t>(c.size));
+        const uint8_t *bytes = static_cast<const uint8_t *>(LocalLock(block.get()));
+        EXPECT_TRUE(std::equal(data.begin(), data.end(), bytes));
+        for (size_t at : {data.size(), size_t{1} << 20, size_t{c.size} / 2, size_t{c.size} - 1})
+            EXPECT_EQ(bytes[at], 0) << at;
+    }
+}
+
 } // namespace
