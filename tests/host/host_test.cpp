@@ -4,6 +4,7 @@
 // Wine start costs about a minute, so every case lives in this one program.
 //
 // Usage: host_test [MODULE] — the module defaults to the one built beside this program.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -526,6 +527,41 @@ void packedByThePacker(ArchiveFormat format)
     std::filesystem::remove_all(src, ec);
 }
 
+// Members that claim the largest size each format allows, in a file of a few bytes: a
+// 32-bit host cannot get such a block (4), a 64-bit one gets its full length.
+void hostileSizes(ArchiveFormat format)
+{
+    Bytes file;
+    uint32_t size = format == ArchiveFormat::Uk ? 0xFFFFFFFFu : 0x7FFFFFFEu;
+    uint32_t dataAt = format == ArchiveFormat::Uk ? 28 : 16 + 40 + 5;
+    if (format == ArchiveFormat::Uk) {
+        putUkHeader(file, 1);
+        putUkEntry(file, "huge", dataAt, size);
+    } else {
+        putArcHeader(file);
+        putArcMember(file, "huge", dataAt, size);
+    }
+    Bytes data = bytesOf("a few bytes");
+    file.insert(file.end(), data.begin(), data.end());
+    std::string path = writeFile(std::string("huge-") + formatName(format), file);
+    CHECK(isSupportedMemory(path, file) == 1);
+    HLOCAL block = reinterpret_cast<HLOCAL>(static_cast<uintptr_t>(0x1234));
+    int32_t result = plugin.getFile(path.c_str(), static_cast<ArgOffset>(dataAt), reinterpret_cast<char *>(&block),
+                                    0x100, nullptr, 0);
+    if (result == 4) {
+        CHECK(block == reinterpret_cast<HLOCAL>(static_cast<uintptr_t>(0x1234)));
+        return;
+    }
+    if (!CHECK(result == 0 && sizeof(void *) == 8))
+        return;
+    CHECK(blockSize(plugin, block) == size);
+    const uint8_t *bytes = lockBlock(plugin, block);
+    CHECK(std::equal(data.begin(), data.end(), bytes));
+    CHECK(bytes[data.size()] == 0 && bytes[size / 2] == 0 && bytes[size - 1] == 0);
+    unlockBlock(plugin, block);
+    freeBlock(plugin, block);
+}
+
 // Extracting before anything was looked up or matched hands over an empty block.
 void nothingRemembered()
 {
@@ -576,6 +612,7 @@ int main(int argc, char **argv)
                          [format] { archiveRewrittenBetweenExtractions(format); }});
         cases.push_back({f + ": IsSupported through a file handle", [format] { isSupportedThroughHandle(format); }});
         cases.push_back({f + ": member data past the end of the file", [format] { memberPastTheEnd(format); }});
+        cases.push_back({f + ": member of the largest size the format allows", [format] { hostileSizes(format); }});
         cases.push_back({f + ": packed by the packer, read in real-host order", [format] { packedByThePacker(format); }});
     }
 
