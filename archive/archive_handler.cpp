@@ -84,11 +84,13 @@ bool ArchiveHandler::searchFrom(ForwardReader &reader, WalkState &state, uint32_
 // The hint holds when the same archive file still has the remembered record where it
 // was; the search then goes on after it. Only for a position above every one up to that
 // record: else an earlier member may lie there, and the first in directory order wins.
-bool ArchiveHandler::resumeAtHint(uint32_t position, const char *archive, uint8_t *readAhead)
+bool ArchiveHandler::resumeAtHint(uint32_t position, const char *archive, uint8_t *readAhead, ByteStream **data)
 {
     if (!hint_.valid || !remembers_ || position <= hint_.highestPosition || lstrcmpA(hint_.archive, archive) != 0)
         return false;
-    ByteStream *stream = openFileStream(archive, hint_.recordStart);
+    // The search moves the hint on; the stream stays where it was opened.
+    uint32_t base = hint_.recordStart;
+    ByteStream *stream = openFileStream(archive, base);
     if (!stream)
         return false;
     ForwardReader reader(*stream, readAhead, kWalkReadAhead);
@@ -98,15 +100,32 @@ bool ArchiveHandler::resumeAtHint(uint32_t position, const char *archive, uint8_
     bool found = false;
     if (nextEntry(reader, state, again) && again.position == rememberedEntry.position &&
         again.filesize == rememberedEntry.filesize && lstrcmpA(again.filename, rememberedEntry.filename) == 0)
-        found = searchFrom(reader, state, position, archive, hint_.recordStart, hint_.highestPosition);
-    stream->destroy();
+        found = searchFrom(reader, state, position, archive, base, hint_.highestPosition);
+    finishWalk(stream, found, base, position, data);
     return found;
 }
 
-int32_t ArchiveHandler::findEntryAt(uint32_t position, const char *archive)
+// After a hit the walk's stream can serve the member's data when that lies ahead of
+// where the stream starts: handed over standing there, it spares the caller opening the
+// file once more. Otherwise, or after a miss, the stream is destroyed.
+void ArchiveHandler::finishWalk(ByteStream *stream, bool found, uint32_t base, uint32_t position, ByteStream **data)
 {
+    if (found && data && position >= base && position - base <= static_cast<uint32_t>(INT32_MAX)) {
+        auto ahead = static_cast<int32_t>(position - base);
+        if (stream->seek(ahead, kFromStart) == ahead) {
+            *data = stream;
+            return;
+        }
+    }
+    stream->destroy();
+}
+
+int32_t ArchiveHandler::findEntryAt(uint32_t position, const char *archive, ByteStream **data)
+{
+    if (data)
+        *data = nullptr;
     uint8_t readAhead[kWalkReadAhead];
-    if (resumeAtHint(position, archive, readAhead))
+    if (resumeAtHint(position, archive, readAhead, data))
         return 0;
     ByteStream *stream = openFileStream(archive, 0);
     if (!stream)
@@ -115,7 +134,7 @@ int32_t ArchiveHandler::findEntryAt(uint32_t position, const char *archive)
     WalkState state;
     beginWalk(reader, state);
     bool found = searchFrom(reader, state, position, archive, 0, 0);
-    stream->destroy();
+    finishWalk(stream, found, 0, position, data);
     return found ? 0 : 1;
 }
 

@@ -40,8 +40,9 @@ public:
     // archive starting at the file's first byte) and remembers it: 0; 1 when none does; 4
     // when the file cannot be opened again. Hosts extract members in list order, so the
     // walk starts after the member found last when that is still there and no member up
-    // to it can lie at position.
-    int32_t findEntryAt(uint32_t position, const char *archive);
+    // to it can lie at position. On a hit, *data (when given) receives a stream standing
+    // at the member's data if the walk's stream could be kept for it, else null.
+    int32_t findEntryAt(uint32_t position, const char *archive, ByteStream **data = nullptr);
     bool remembersEntryAt(uint32_t position) const { return remembers_ && rememberedEntry.position == position; }
 
     fileInfo rememberedEntry;
@@ -70,7 +71,8 @@ private:
     void remember(const fileInfo &entry);
     bool searchFrom(ForwardReader &reader, WalkState &state, uint32_t position, const char *archive, uint32_t base,
                     InfoWord highest);
-    bool resumeAtHint(uint32_t position, const char *archive, uint8_t *readAhead);
+    bool resumeAtHint(uint32_t position, const char *archive, uint8_t *readAhead, ByteStream **data);
+    void finishWalk(ByteStream *stream, bool found, uint32_t base, uint32_t position, ByteStream **data);
 
     bool remembers_ = false;
     PositionHint hint_;

@@ -49,10 +49,12 @@ int32_t openInput(const char *source, ArgOffset offsetOrSize, uint32_t flag, Byt
 // entry lies elsewhere. The directory is read from the start of the file. False when
 // the archive could not be opened again to look: the call then fails as one whose input
 // cannot be opened, rather than hand over whichever member was remembered.
-bool rememberMemberAt(const char *archive, uint32_t position)
+// The lookup may hand over its own stream standing at the member's data (data), which
+// spares opening the file a second time.
+bool rememberMemberAt(const char *archive, uint32_t position, ByteStream *&data)
 {
     return currentHandler->remembersEntryAt(position) ||
-           currentHandler->findEntryAt(position, archive) != kResultNoMemory;
+           currentHandler->findEntryAt(position, archive, &data) != kResultNoMemory;
 }
 
 } // namespace
@@ -126,7 +128,10 @@ TESSIK_EXPORT int32_t TESSIK_CALL GetFile(const char *src, ArgOffset len, char *
                                           ArgCallbackData)
 {
     ByteStream *stream = nullptr;
-    int32_t result = openInput(src, len, flag, stream);
+    bool byPosition = currentHandler && (flag & (kInputTypeMask | kOutputTypeMask)) == (1u << kOutputTypeShift);
+    if (byPosition && !rememberMemberAt(src, static_cast<uint32_t>(len), stream))
+        return kResultNoMemory;
+    int32_t result = stream ? kResultSuccess : openInput(src, len, flag, stream);
     if (result != kResultSuccess)
         return result;
     switch ((flag & kOutputTypeMask) >> kOutputTypeShift) {
@@ -135,10 +140,6 @@ TESSIK_EXPORT int32_t TESSIK_CALL GetFile(const char *src, ArgOffset len, char *
         result = kResultNotImplemented;
         break;
     case 1:
-        if ((flag & kInputTypeMask) == 0 && !rememberMemberAt(src, static_cast<uint32_t>(len))) {
-            result = kResultNoMemory;
-            break;
-        }
         result = currentHandler->readEntry(stream, reinterpret_cast<HLOCAL *>(dest));
         break;
     default:
