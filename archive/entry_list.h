@@ -20,6 +20,7 @@ public:
     bool start(uint32_t capacity, uint32_t growthStep);
     // The record the walk fills next, zeroed.
     fileInfo &slot() { return records_[count_]; }
+
     // Keeps the slot's record and makes room for the next; false (and nothing kept) when
     // the block cannot grow.
     bool accept();
@@ -31,10 +32,12 @@ private:
     bool lock();
     bool resize(uint32_t records);
     void clearFrom(uint32_t first);
+    void clearAhead();
 
     HLOCAL block_ = nullptr;
     fileInfo *records_ = nullptr;
     uint32_t capacity_ = 0;
     uint32_t count_ = 0;
     uint32_t growthStep_ = 0;
+    uint32_t clearedUpTo_ = 0; // records below this index are zero or written
 };

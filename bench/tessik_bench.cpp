@@ -198,8 +198,8 @@ void benchListing(ArchiveFormat format, size_t count)
     selectArchive(path);
     size_t records = format == ArchiveFormat::Uk ? count + 1 : (count / 1024 + 1) * 1024;
     size_t listBytes = records * sizeof(fileInfo);
-    double plug = secondsOf([&] { listOnce(path); }, 7);
-    double limit = secondsOf([&] { physicalListing(path, layout.directory.size(), listBytes); }, 7);
+    double plug = secondsOf([&] { listOnce(path); }, 15);
+    double limit = secondsOf([&] { physicalListing(path, layout.directory.size(), listBytes); }, 15);
     double peer = secondsOf([&] { run("bsdtar -tf '" + tar + "' > /dev/null"); }, 5);
     std::string job = std::string("list ") + std::to_string(count) + "-member " + name;
     report(job, plug, "read directory + fill list block", limit);
