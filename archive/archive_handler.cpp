@@ -86,7 +86,7 @@ bool ArchiveHandler::searchFrom(ForwardReader &reader, WalkState &state, uint32_
 // record: else an earlier member may lie there, and the first in directory order wins.
 bool ArchiveHandler::resumeAtHint(uint32_t position, const char *archive, uint8_t *readAhead, ByteStream **data)
 {
-    if (!hint_.valid || !remembers_ || position <= hint_.highestPosition || lstrcmpA(hint_.archive, archive) != 0)
+    if (!hint_.valid || position <= hint_.highestPosition || lstrcmpA(hint_.archive, archive) != 0)
         return false;
     // The search moves the hint on; the stream stays where it was opened.
     uint32_t base = hint_.recordStart;

@@ -60,6 +60,7 @@ protected:
 private:
     // Where the remembered entry's record starts in its archive file, and the walk's state
     // just before it. A hint, not a cache: it is checked against what the file holds.
+    // Valid only while the entry it was taken with is the remembered one.
     struct PositionHint {
         bool valid = false;
         uint32_t recordStart = 0;

@@ -41,9 +41,14 @@ void EntryList::clearAhead()
     clearedUpTo_ = end;
 }
 
-void EntryList::clearFrom(uint32_t first)
+// The terminator (which the record that ended the walk may have partly written) and the
+// records after it that were not cleared ahead yet.
+void EntryList::clearTail()
 {
-    std::memset(&records_[first], 0, static_cast<size_t>(capacity_ - first) * sizeof(fileInfo));
+    std::memset(&records_[count_], 0, sizeof(fileInfo));
+    uint32_t first = clearedUpTo_ > count_ + 1 ? clearedUpTo_ : count_ + 1;
+    if (first < capacity_)
+        std::memset(&records_[first], 0, static_cast<size_t>(capacity_ - first) * sizeof(fileInfo));
 }
 
 // Unlocked across the reallocation so that the block may move.
@@ -98,8 +103,7 @@ HLOCAL EntryList::finish()
     uint32_t final = growthStep_ == 0 ? capacity_ : (count_ / growthStep_ + 1) * growthStep_;
     if (final < capacity_ && !resize(final))
         return nullptr;
-    // The terminator and any records after it are all zero.
-    clearFrom(count_);
+    clearTail();
     LocalUnlock(block_);
     HLOCAL handed = block_;
     block_ = nullptr;

@@ -31,7 +31,7 @@ public:
 private:
     bool lock();
     bool resize(uint32_t records);
-    void clearFrom(uint32_t first);
+    void clearTail();
     void clearAhead();
 
     HLOCAL block_ = nullptr;

@@ -46,11 +46,11 @@ int32_t openInput(const char *source, ArgOffset offsetOrSize, uint32_t flag, Byt
 
 // Hosts extract by the position they took from the entry list and rarely ask
 // GetFileInfo first, so the member is chosen by that position when the remembered
-// entry lies elsewhere. The directory is read from the start of the file. False when
-// the archive could not be opened again to look: the call then fails as one whose input
-// cannot be opened, rather than hand over whichever member was remembered.
-// The lookup may hand over its own stream standing at the member's data (data), which
-// spares opening the file a second time.
+// entry lies elsewhere; the directory is read from the start of the file, and the lookup
+// may hand over its stream standing at the member's data (data), which spares opening
+// the file twice. False when the archive could not be opened again to look: the call
+// then fails as one whose input cannot be opened, rather than hand over whichever member
+// was remembered.
 bool rememberMemberAt(const char *archive, uint32_t position, ByteStream *&data)
 {
     return currentHandler->remembersEntryAt(position) ||
