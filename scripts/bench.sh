@@ -6,4 +6,4 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 cmake --preset bench >/dev/null
 cmake --build --preset bench -j"$(nproc)"
-exec build/bench/tessik_bench build/bench/tessik01.so "${1:-/var/tmp/tessik-bench}"
+exec build/bench/bench/tessik_bench build/bench/tessik01.so "${1:-/var/tmp/tessik-bench}"
