@@ -244,6 +244,69 @@ TEST(LocalMemory, ZeroInitClearsNewBlocksOfBothKinds)
     }
 }
 
+// Blocks from 32 MiB up live in mappings of their own: the same promises must hold on
+// both sides of that size and across a resize from one kind of storage to the other,
+// including zeroing where a shrink left old bytes in the mapping's last page.
+TEST(LocalMemory, LargeBlocksKeepEveryPromise)
+{
+    constexpr size_t kMiB = 1u << 20;
+    auto allZero = [](const uint8_t *bytes, size_t from, size_t to) {
+        for (size_t i = from; i < to; ++i)
+            if (bytes[i] != 0)
+                return false;
+        return true;
+    };
+    long live = platformLiveBlocks();
+
+    for (size_t size : {32 * kMiB - 1, 32 * kMiB, 40 * kMiB + 123}) {
+        SCOPED_TRACE(size);
+        HLOCAL fixed = LocalAlloc(LMEM_FIXED | LMEM_ZEROINIT, size);
+        ASSERT_NE(fixed, nullptr);
+        EXPECT_EQ(LocalSize(fixed), size);
+        auto *bytes = static_cast<uint8_t *>(fixed);
+        EXPECT_TRUE(allZero(bytes, 0, size));
+        std::memset(bytes, 0xAB, size);
+        HLOCAL moved = LocalReAlloc(fixed, size + 5000, LMEM_MOVEABLE | LMEM_ZEROINIT);
+        ASSERT_NE(moved, nullptr);
+        bytes = static_cast<uint8_t *>(moved);
+        EXPECT_EQ(bytes[0], 0xAB);
+        EXPECT_EQ(bytes[size - 1], 0xAB);
+        EXPECT_TRUE(allZero(bytes, size, size + 5000));
+        EXPECT_EQ(LocalFree(moved), nullptr);
+    }
+
+    // Moveable: heap to mapping, shrink within it, grow zeroed over the stale tail, and
+    // shrink below the mapping size and grow again.
+    HLOCAL block = LocalAlloc(LMEM_MOVEABLE, kMiB);
+    ASSERT_NE(block, nullptr);
+    std::memset(LocalLock(block), 0x5C, kMiB);
+    LocalUnlock(block);
+    struct Step {
+        size_t size;
+        bool zero;
+    };
+    size_t filled = kMiB; // bytes below this hold 0x5C
+    for (Step step : {Step{40 * kMiB, true}, Step{40 * kMiB - 100, false}, Step{40 * kMiB + 5000, true},
+                      Step{2 * kMiB + 7, false}, Step{36 * kMiB, true}}) {
+        SCOPED_TRACE(step.size);
+        ASSERT_EQ(LocalReAlloc(block, step.size, step.zero ? LMEM_MOVEABLE | LMEM_ZEROINIT : LMEM_MOVEABLE), block);
+        EXPECT_EQ(LocalSize(block), step.size);
+        auto *bytes = static_cast<uint8_t *>(LocalLock(block));
+        size_t kept = filled < step.size ? filled : step.size;
+        EXPECT_EQ(bytes[0], 0x5C);
+        EXPECT_EQ(bytes[kept - 1], 0x5C);
+        if (step.zero) {
+            EXPECT_TRUE(allZero(bytes, kept, step.size));
+        }
+        // Fill it all so that the next shrink leaves old bytes behind.
+        std::memset(bytes, 0x5C, step.size);
+        filled = step.size;
+        LocalUnlock(block);
+    }
+    EXPECT_EQ(LocalFree(block), nullptr);
+    EXPECT_EQ(platformLiveBlocks(), live);
+}
+
 TEST(LocalMemory, EmptyBlocksAreRealBlocks)
 {
     for (UINT kind : {LMEM_FIXED, LMEM_MOVEABLE}) {
