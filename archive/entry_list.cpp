@@ -59,11 +59,16 @@ bool EntryList::resize(uint32_t records)
         return false;
     LocalUnlock(block_);
     records_ = nullptr;
-    HLOCAL resized = LocalReAlloc(block_, bytes, LMEM_MOVEABLE);
+    // Grown only when full, so every record so far is written; the new ones come zeroed,
+    // which costs nothing for a block large enough to be fresh pages.
+    bool growing = records > capacity_;
+    HLOCAL resized = LocalReAlloc(block_, bytes, growing ? LMEM_MOVEABLE | LMEM_ZEROINIT : LMEM_MOVEABLE);
     if (!resized)
         return false;
     block_ = resized;
     capacity_ = records;
+    if (growing)
+        clearedUpTo_ = records;
     return lock();
 }
 
@@ -85,9 +90,8 @@ bool EntryList::start(uint32_t capacity, uint32_t growthStep)
 
 // Within the call the block doubles, so a directory of 100,000 records is copied a few
 // times rather than a hundred; finish() trims it to what the host is promised.
-bool EntryList::accept()
+bool EntryList::makeRoom()
 {
-    ++count_;
     if (count_ == capacity_) {
         uint32_t doubled = capacity_ <= UINT32_MAX / 2 ? capacity_ * 2 : UINT32_MAX;
         uint32_t wanted = capacity_ + growthStep_ > doubled ? capacity_ + growthStep_ : doubled;

@@ -23,12 +23,19 @@ public:
 
     // Keeps the slot's record and makes room for the next; false (and nothing kept) when
     // the block cannot grow.
-    bool accept();
+    bool accept()
+    {
+        ++count_;
+        if (count_ < clearedUpTo_)
+            return true;
+        return makeRoom();
+    }
     // Writes the terminator, brings the block to its final size, unlocks it and hands over
     // its handle; null (and nothing kept) when that fails.
     HLOCAL finish();
 
 private:
+    bool makeRoom();
     bool lock();
     bool resize(uint32_t records);
     void clearTail();
