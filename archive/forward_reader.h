@@ -35,6 +35,18 @@ public:
     }
     // True when all count bytes were delivered.
     bool take(void *to, int32_t count) { return takeUpTo(to, count) == count; }
+    // Like take, but answers where the bytes are: in the read-ahead when they lie whole
+    // in it (no copy), else in scratch; null when they were not all delivered.
+    const uint8_t *takeInPlace(void *scratch, int32_t count)
+    {
+        if (count > 0 && end_ - begin_ >= count) {
+            const uint8_t *bytes = buffer_ + begin_;
+            begin_ += count;
+            consumed_ += static_cast<uint32_t>(count);
+            return bytes;
+        }
+        return takeSlowly(scratch, count) == count ? static_cast<const uint8_t *>(scratch) : nullptr;
+    }
     // Passes over count bytes; true when they were all there.
     bool skip(int32_t count);
     // Bytes handed out so far: where the next piece starts, counted from the stream's start.

@@ -92,12 +92,18 @@ TEST_F(UkArchive, NameFieldsEndAtTheirZeroOrWithTheField)
         std::string field; // up to 16 bytes, zero-padded
         const char *listed;
     };
+    // Lengths on both sides of each 8-byte half, with bytes after the zero that must
+    // neither be listed nor written into a caller's record.
     const Case cases[] = {
         {"fifteen-chars-x", "fifteen-chars-x"},
         {"sixteen-chars-xy", "sixteen-chars-xy"}, // no zero: the field is the whole name
         {std::string("\0hidden", 7), ""},
         {std::string("ab\0cd", 5), "ab"},
         {"", ""},
+        {std::string("seven-7\0tail-tai", 16), "seven-7"},
+        {std::string("eight-88\0tail-ta", 16), "eight-88"},
+        {std::string("nine-9999\0tail-t", 16), "nine-9999"},
+        {std::string("\x80\xFF\x01\x7F\0\x80\x80\x80", 8), "\x80\xFF\x01\x7F"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.listed);
@@ -110,10 +116,20 @@ TEST_F(UkArchive, NameFieldsEndAtTheirZeroOrWithTheField)
         ASSERT_EQ(list.entries.size(), 2u);
         EXPECT_TRUE(isStoredEntry(list.entries[0], c.listed, 0x11223344, 0x55667788));
         EXPECT_TRUE(isStoredEntry(list.entries[1], "after", 7, 8));
+        size_t length = std::strlen(c.listed);
+        size_t listedNonzero = 0;
+        for (size_t i = length; i < sizeof list.entries[0].filename; ++i)
+            listedNonzero += list.entries[0].filename[i] != 0;
+        EXPECT_EQ(listedNonzero, 0u);
 
         fileInfo info;
+        std::memset(&info, 0x5A, sizeof info);
         ASSERT_EQ(findInBytes(*handler_.get(), data, c.listed, info), 0);
         EXPECT_TRUE(isStoredEntry(info, c.listed, 0x11223344, 0x55667788));
+        size_t overwritten = 0;
+        for (size_t i = length + 1; i < sizeof info.filename; ++i)
+            overwritten += info.filename[i] != 0x5A;
+        EXPECT_EQ(overwritten, 0u);
     }
 }
 
