@@ -26,8 +26,8 @@ static_assert(sizeof(UkEntry) == 24, "UkEntry is 24 bytes on disk");
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "names are scanned as little-endian words");
 
 // Copies the name through its first zero byte; a name that fills all 16 bytes has no
-// terminator of its own and ends with the field. Bytes of `to` after the terminator keep
-// their value. Eight bytes at a time: a listing does this once per record, and a byte
+// terminator of its own and ends with the field. Bytes of `to` after the terminator are
+// not touched. Eight bytes at a time: a listing does this once per record, and a byte
 // loop with a copy of its own length cost as much as the rest of the record.
 void copyEntryName(const char (&name)[16], char *to)
 {
@@ -36,18 +36,34 @@ void copyEntryName(const char (&name)[16], char *to)
     for (int half = 0; half < 2; ++half) {
         uint64_t word;
         std::memcpy(&word, name + 8 * half, 8);
+        char *out = to + 8 * half;
         // The lowest flagged byte is the first zero byte (flags above it may be false).
         uint64_t zeros = (word - kOnes) & ~word & kHighs;
-        if (zeros != 0) {
-            unsigned through = static_cast<unsigned>(__builtin_ctzll(zeros)) / 8 + 1;
-            uint64_t kept = through == 8 ? ~0ull : (1ull << (8 * through)) - 1;
-            uint64_t old;
-            std::memcpy(&old, to + 8 * half, 8);
-            uint64_t merged = (word & kept) | (old & ~kept);
-            std::memcpy(to + 8 * half, &merged, 8);
+        if (zeros == 0) {
+            std::memcpy(out, &word, 8);
+            continue;
+        }
+        // The bytes through the zero, as at most one store of 4, of 2 and of 1 bytes.
+        unsigned through = static_cast<unsigned>(__builtin_ctzll(zeros)) / 8 + 1;
+        if (through == 8) {
+            std::memcpy(out, &word, 8);
             return;
         }
-        std::memcpy(to + 8 * half, &word, 8);
+        if (through & 4) {
+            auto part = static_cast<uint32_t>(word);
+            std::memcpy(out, &part, 4);
+            out += 4;
+            word >>= 32;
+        }
+        if (through & 2) {
+            auto part = static_cast<uint16_t>(word);
+            std::memcpy(out, &part, 2);
+            out += 2;
+            word >>= 16;
+        }
+        if (through & 1)
+            *out = static_cast<char>(word);
+        return;
     }
     to[16] = '\0';
 }
