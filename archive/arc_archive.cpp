@@ -84,10 +84,11 @@ protected:
 
     bool nextEntry(ForwardReader &reader, WalkState &, fileInfo &target) override
     {
-        DirRecord record;
-        if (!reader.take(&record, sizeof record))
+        DirRecord scratch;
+        const auto *record = reinterpret_cast<const DirRecord *>(reader.takeInPlace(&scratch, sizeof scratch));
+        if (!record)
             return false;
-        uint32_t nameLength = convertDirRecord(record, target);
+        uint32_t nameLength = convertDirRecord(*record, target);
         if (nameLength == 0)
             return false;
         // All nameLength bytes are read even when an inner zero ends the name earlier:

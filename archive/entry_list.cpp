@@ -59,16 +59,11 @@ bool EntryList::resize(uint32_t records)
         return false;
     LocalUnlock(block_);
     records_ = nullptr;
-    // Grown only when full, so every record so far is written; the new ones come zeroed,
-    // which costs nothing for a block large enough to be fresh pages.
-    bool growing = records > capacity_;
-    HLOCAL resized = LocalReAlloc(block_, bytes, growing ? LMEM_MOVEABLE | LMEM_ZEROINIT : LMEM_MOVEABLE);
+    HLOCAL resized = LocalReAlloc(block_, bytes, LMEM_MOVEABLE);
     if (!resized)
         return false;
     block_ = resized;
     capacity_ = records;
-    if (growing)
-        clearedUpTo_ = records;
     return lock();
 }
 

@@ -25,6 +25,7 @@ public:
     // the block cannot grow.
     bool accept()
     {
+        // Inline for the common case: the next record is already cleared, so in the block.
         ++count_;
         if (count_ < clearedUpTo_)
             return true;
