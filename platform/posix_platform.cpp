@@ -135,7 +135,16 @@ Storage allocateStorage(size_t bytes, size_t lead, bool zero)
     size_t total = lead + bytes ? lead + bytes : 1;
     // calloc knows when its memory is fresh from the system and then skips the clearing.
     void *memory = zero ? std::calloc(1, total) : std::malloc(total);
-    return Storage{memory ? static_cast<unsigned char *>(memory) + lead : nullptr, 0};
+    if (!memory)
+        return Storage{nullptr, 0};
+    // A heap block of several MiB is often fresh pages too: huge ones where they fit.
+    if (total >= 2 * kHugePage) {
+        uintptr_t first = (reinterpret_cast<uintptr_t>(memory) + kHugePage - 1) & ~(kHugePage - 1);
+        uintptr_t last = (reinterpret_cast<uintptr_t>(memory) + total) & ~(kHugePage - 1);
+        if (last > first)
+            ::madvise(reinterpret_cast<void *>(first), last - first, MADV_HUGEPAGE);
+    }
+    return Storage{static_cast<unsigned char *>(memory) + lead, 0};
 }
 
 void releaseStorage(unsigned char *bytes, size_t lead, size_t mapped)
