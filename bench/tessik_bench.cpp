@@ -289,7 +289,7 @@ void benchExtractAll(ArchiveFormat format, size_t count, uint64_t memberSize)
                 freeBlock(plugin, block);
             }
         },
-        [&] { run("cat '" + path + "' > /dev/null"); }, 5, plug, cat);
+        [&] { run("cat '" + path + "' > /dev/null"); }, 9, plug, cat);
     report(std::string("extract all ") + std::to_string(count) + " " + name + " members (" +
                std::to_string(memberSize / 1024) + " KiB), host order",
            plug, "cat of the whole archive", cat);
