@@ -24,11 +24,8 @@ public:
     // those keep what they held.
     int32_t takeUpTo(void *to, int32_t count)
     {
-        // A record that lies whole in the read-ahead: the common case of every walk.
-        if (count > 0 && end_ - begin_ >= count) {
-            std::memcpy(to, buffer_ + begin_, static_cast<size_t>(count));
-            begin_ += count;
-            consumed_ += static_cast<uint32_t>(count);
+        if (const uint8_t *bytes = takeBuffered(count)) {
+            std::memcpy(to, bytes, static_cast<size_t>(count));
             return count;
         }
         return takeSlowly(to, count);
@@ -39,12 +36,8 @@ public:
     // in it (no copy), else in scratch; null when they were not all delivered.
     const uint8_t *takeInPlace(void *scratch, int32_t count)
     {
-        if (count > 0 && end_ - begin_ >= count) {
-            const uint8_t *bytes = buffer_ + begin_;
-            begin_ += count;
-            consumed_ += static_cast<uint32_t>(count);
+        if (const uint8_t *bytes = takeBuffered(count))
             return bytes;
-        }
         return takeSlowly(scratch, count) == count ? static_cast<const uint8_t *>(scratch) : nullptr;
     }
     // Passes over count bytes; true when they were all there.
@@ -53,6 +46,17 @@ public:
     uint32_t consumed() const { return consumed_; }
 
 private:
+    // The count bytes when they lie whole in the read-ahead, the common case of every
+    // walk, handed out; else null and nothing taken.
+    const uint8_t *takeBuffered(int32_t count)
+    {
+        if (count <= 0 || end_ - begin_ < count)
+            return nullptr;
+        const uint8_t *bytes = buffer_ + begin_;
+        begin_ += count;
+        consumed_ += static_cast<uint32_t>(count);
+        return bytes;
+    }
     int32_t takeSlowly(void *to, int32_t count);
     int32_t readStream(uint8_t *to, int32_t count);
     bool refill();
